@@ -1,0 +1,366 @@
+// Events, thread-pool waits and the reactor thread that drives sockets and timeouts.
+//
+// One mutex (PoolMutex) guards all event, wait and timer state, so that arming, signalling,
+// timing out and closing are simple to reason about; it is held only for list updates, never
+// while a callback runs or a system call blocks.
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/pool.h"
+#include "reactor.h"
+
+namespace platform {
+
+using Clock = std::chrono::steady_clock;
+
+struct WaitCore;
+
+struct EventCore {
+  bool signalled = false;
+  std::vector<WaitCore*> armed;  // waits armed on this event, oldest first
+  int thread_waiters = 0;
+  std::condition_variable cv;
+};
+
+struct GroupCore {
+  std::list<std::shared_ptr<WaitCore>> members;
+};
+
+struct WaitCore {
+  Wait::Callback callback = nullptr;
+  void* context = nullptr;
+  GroupCore* group = nullptr;  // none once closed
+  std::list<std::shared_ptr<WaitCore>>::iterator member;
+  EventCore* event = nullptr;  // armed on, or none
+  std::multimap<Clock::time_point, WaitCore*>::iterator timer;
+  bool has_timer = false;
+  int running = 0;
+  bool closed = false;
+};
+
+namespace {
+
+[[noreturn]] void Fatal(const char* what) {
+  std::fprintf(stderr, "platform pool: %s: %s\n", what, std::strerror(errno));
+  std::abort();
+}
+
+class Pool {
+ public:
+  Pool() {
+    epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (epoll_fd_ < 0 || wake_fd_ < 0) Fatal("epoll/eventfd");
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = 0;  // key 0 is the wake-up descriptor
+    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &ev) != 0) Fatal("epoll_ctl");
+    threads_ = std::max(4u, 2 * std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < threads_; ++i) std::thread([this] { Work(); }).detach();
+    std::thread([this] { React(); }).detach();
+  }
+
+  std::mutex mu;
+  std::condition_variable work_cv;
+  std::condition_variable idle_cv;  // a callback returned while someone closes its wait
+  std::deque<std::pair<std::shared_ptr<WaitCore>, uint32_t>> queue;
+  std::multimap<Clock::time_point, WaitCore*> timers;
+  Clock::time_point sleep_until = Clock::time_point::max();
+  unsigned threads_ = 0;
+
+  // REQUIRES: mu held.
+  void Dispatch(const std::shared_ptr<WaitCore>& w, uint32_t result) {
+    queue.emplace_back(w, result);
+    work_cv.notify_one();
+  }
+
+  // REQUIRES: mu held. Removes the wait from its event and its timer.
+  void Disarm(WaitCore* w) {
+    if (w->event != nullptr) {
+      auto& armed = w->event->armed;
+      armed.erase(std::find(armed.begin(), armed.end(), w));
+      w->event = nullptr;
+    }
+    if (w->has_timer) {
+      timers.erase(w->timer);
+      w->has_timer = false;
+    }
+  }
+
+  // REQUIRES: mu held.
+  void AddTimer(WaitCore* w, Clock::time_point deadline) {
+    w->timer = timers.emplace(deadline, w);
+    w->has_timer = true;
+    if (deadline < sleep_until) {
+      sleep_until = deadline;
+      const uint64_t one = 1;
+      // A full counter already means a pending wake-up.
+      (void)!write(wake_fd_, &one, sizeof one);
+    }
+  }
+
+  uint64_t Register(std::shared_ptr<SocketCore> socket, int fd) {
+    uint64_t key;
+    {
+      std::lock_guard lock(registry_mu_);
+      key = ++last_key_;
+      registry_.emplace(key, std::move(socket));
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = key;
+    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl add");
+    return key;
+  }
+
+  void Refresh(int fd, uint64_t key) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = key;
+    if (epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &ev) != 0) Fatal("epoll_ctl mod");
+  }
+
+  void Unregister(int fd, uint64_t key) {
+    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+    std::lock_guard lock(registry_mu_);
+    registry_.erase(key);
+  }
+
+ private:
+  void Work() {
+    std::unique_lock lock(mu);
+    for (;;) {
+      work_cv.wait(lock, [this] { return !queue.empty(); });
+      auto [w, result] = std::move(queue.front());
+      queue.pop_front();
+      if (w->closed) continue;  // cancelled before it started
+      ++w->running;
+      current = w.get();
+      lock.unlock();
+      w->callback(w->context, result);
+      lock.lock();
+      current = nullptr;
+      if (--w->running == 0) idle_cv.notify_all();
+    }
+  }
+
+  void React() {
+    epoll_event events[256];
+    std::unique_lock lock(mu);
+    for (;;) {
+      const auto now = Clock::now();
+      while (!timers.empty() && timers.begin()->first <= now) {
+        WaitCore* w = timers.begin()->second;
+        timers.erase(timers.begin());
+        w->has_timer = false;
+        auto& armed = w->event->armed;
+        armed.erase(std::find(armed.begin(), armed.end(), w));
+        w->event = nullptr;
+        Dispatch(*w->member, kWaitTimeout);
+      }
+      int timeout_ms = -1;
+      sleep_until = Clock::time_point::max();
+      if (!timers.empty()) {
+        sleep_until = timers.begin()->first;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(sleep_until - now).count();
+        timeout_ms = static_cast<int>(std::min<int64_t>(left, 1 << 30));
+      }
+      lock.unlock();
+      const int n = epoll_wait(epoll_fd_, events, 256, timeout_ms);
+      if (n < 0 && errno != EINTR) Fatal("epoll_wait");
+      for (int i = 0; i < n; ++i) {
+        const uint64_t key = events[i].data.u64;
+        if (key == 0) {
+          uint64_t count;
+          (void)!read(wake_fd_, &count, sizeof count);
+          continue;
+        }
+        std::shared_ptr<SocketCore> socket;
+        {
+          std::lock_guard registry_lock(registry_mu_);
+          auto it = registry_.find(key);
+          if (it != registry_.end()) socket = it->second;
+        }
+        if (socket) posix::OnSocketReady(*socket, events[i].events);
+      }
+      lock.lock();
+    }
+  }
+
+  int epoll_fd_ = -1;
+  int wake_fd_ = -1;
+  std::mutex registry_mu_;
+  std::unordered_map<uint64_t, std::shared_ptr<SocketCore>> registry_;
+  uint64_t last_key_ = 0;
+
+ public:
+  static thread_local WaitCore* current;  // the wait whose callback this thread runs
+};
+
+thread_local WaitCore* Pool::current = nullptr;
+
+// Started on first use and never destroyed: its threads run until the process exits.
+Pool& ThePool() {
+  static Pool* pool = new Pool;
+  return *pool;
+}
+
+}  // namespace
+
+std::mutex& posix::PoolMutex() { return ThePool().mu; }
+
+uint64_t posix::ReactorAdd(std::shared_ptr<SocketCore> socket, int fd) {
+  return ThePool().Register(std::move(socket), fd);
+}
+
+void posix::ReactorRefresh(int fd, uint64_t key) { ThePool().Refresh(fd, key); }
+
+void posix::ReactorRemove(int fd, uint64_t key) { ThePool().Unregister(fd, key); }
+
+// ---- Event ----
+
+Event::Event() : core_(std::make_unique<EventCore>()) {}
+
+Event::~Event() {
+  Pool& p = ThePool();
+  std::lock_guard lock(p.mu);
+  // An arming that outlives its event is a caller's fault; forget it rather than dangle.
+  while (!core_->armed.empty()) p.Disarm(core_->armed.front());
+}
+
+void Event::Set() {
+  Pool& p = ThePool();
+  std::lock_guard lock(p.mu);
+  EventCore& e = *core_;
+  if (!e.armed.empty()) {
+    WaitCore* w = e.armed.front();
+    p.Disarm(w);
+    p.Dispatch(*w->member, kWaitSignalled);
+    return;
+  }
+  e.signalled = true;
+  if (e.thread_waiters > 0) e.cv.notify_one();
+}
+
+bool Event::Wait(uint32_t timeout_ms) {
+  Pool& p = ThePool();
+  std::unique_lock lock(p.mu);
+  EventCore& e = *core_;
+  if (!e.signalled && timeout_ms != 0) {
+    ++e.thread_waiters;
+    e.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return e.signalled; });
+    --e.thread_waiters;
+  }
+  const bool taken = e.signalled;
+  e.signalled = false;
+  return taken;
+}
+
+// ---- CleanupGroup and Wait ----
+
+namespace {
+
+// REQUIRES: p.mu held through `lock`.
+void CloseLocked(Pool& p, std::unique_lock<std::mutex>& lock, WaitCore* w) {
+  if (!w->closed) {
+    w->closed = true;
+    p.Disarm(w);
+  }
+  const int own = Pool::current == w ? 1 : 0;
+  p.idle_cv.wait(lock, [&] { return w->running - own == 0; });
+  if (w->group != nullptr) {
+    std::shared_ptr<WaitCore> keep = *w->member;  // the list entry may hold the last reference
+    w->group->members.erase(w->member);
+    w->group = nullptr;
+  }
+}
+
+}  // namespace
+
+CleanupGroup::CleanupGroup() : core_(std::make_unique<GroupCore>()) {}
+
+CleanupGroup::~CleanupGroup() { CloseMembers(); }
+
+void CleanupGroup::CloseMembers() {
+  Pool& p = ThePool();
+  std::unique_lock lock(p.mu);
+  while (!core_->members.empty()) {
+    std::shared_ptr<WaitCore> w = core_->members.front();
+    CloseLocked(p, lock, w.get());
+  }
+}
+
+Wait::Wait(CleanupGroup& group, Callback callback, void* context)
+    : core_(std::make_shared<WaitCore>()) {
+  core_->callback = callback;
+  core_->context = context;
+  Pool& p = ThePool();
+  std::lock_guard lock(p.mu);
+  core_->group = &group.core();
+  core_->member = core_->group->members.insert(core_->group->members.end(), core_);
+}
+
+Wait::~Wait() { Close(); }
+
+Wait::Wait(Wait&& o) noexcept = default;
+
+Wait& Wait::operator=(Wait&& o) noexcept {
+  if (this != &o) {
+    Close();
+    core_ = std::move(o.core_);
+  }
+  return *this;
+}
+
+void Wait::Arm(Event& event, std::optional<std::chrono::nanoseconds> timeout) {
+  if (!core_) return;
+  Pool& p = ThePool();
+  std::lock_guard lock(p.mu);
+  WaitCore* w = core_.get();
+  if (w->closed) return;
+  p.Disarm(w);
+  EventCore& e = event.core();
+  if (e.signalled) {
+    e.signalled = false;
+    p.Dispatch(core_, kWaitSignalled);
+  } else if (timeout && timeout->count() <= 0) {
+    p.Dispatch(core_, kWaitTimeout);
+  } else {
+    w->event = &e;
+    e.armed.push_back(w);
+    if (timeout) {
+      const auto now = Clock::now();
+      // Clamp far deadlines so that the addition cannot overflow the clock.
+      const auto limit = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          Clock::time_point::max() - now) / 2;
+      p.AddTimer(w, now + std::min(*timeout, limit));
+    }
+  }
+}
+
+void Wait::Close() {
+  if (!core_) return;
+  Pool& p = ThePool();
+  std::shared_ptr<WaitCore> w = std::move(core_);
+  std::unique_lock lock(p.mu);
+  CloseLocked(p, lock, w.get());
+}
+
+unsigned PoolThreadCount() { return ThePool().threads_; }
+
+}  // namespace platform
