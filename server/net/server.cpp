@@ -8,6 +8,7 @@
 #include "host/console_ctrl.h"
 #include "host/process_state.h"
 #include "host/settings.h"
+#include "net/auto_save.h"
 #include "net/client_session.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -20,7 +21,6 @@ constexpr char kStars[] = "*****************************************************
 constexpr uint32_t kAcceptWaitMs = 300;
 constexpr uint32_t kCloseWaitMs = 3000;
 constexpr uint32_t kClosePollMs = 100;
-constexpr uint64_t kAutoSaveIntervalMs = 180000;
 
 }  // namespace
 
@@ -119,8 +119,7 @@ void CMVServer5::Housekeeping() {
 
 void CMVServer5::AutoSave() {
   CMVS5Data& data = settings.data;
-  if (!data.IsDirty()) return;
-  if (platform::TickCount64() - data.LastSaveTime() < kAutoSaveIntervalMs) return;
+  if (!AutoSaveDue(data.IsDirty(), platform::TickCount64(), data.LastSaveTime())) return;
   data.Save(settings.data_file_path);  // a failure leaves the store dirty: retried next pass
 }
 
