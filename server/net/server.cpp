@@ -73,9 +73,11 @@ int CMVServer5::AcceptLoop() {
   listener.Listen(SOMAXCONN);
   platform::Event accept_event;
   listener.EventSelect(&accept_event, platform::kAccept);
+  // Taken over before the line that says the server is ready, so that whoever waits for that
+  // line and then interrupts the server gets the orderly stop, never the default action.
+  if (!process.service_mode) platform::SetConsoleCtrlHandler(&ConsoleCtrlHandler);
   settings.WriteLog("%s", kStars);
   settings.WriteLog("* Ready and waiting for connections");
-  if (!process.service_mode) platform::SetConsoleCtrlHandler(&ConsoleCtrlHandler);
 
   while (!process.stop.load()) {
     if (!accept_event.Wait(kAcceptWaitMs)) {
