@@ -1,6 +1,6 @@
 // CMVS5Data: the macro store. The user accounts, the UID counter and the macro groups with their
 // trees, one reader/writer lock over all of it, and the bookkeeping for saving it to the data
-// file (layout in data_format.md).
+// file (layout in docs/formats.md).
 //
 // Locking: Lock() guards every field but the dirty state and the last-save time. Readers take it
 // shared, whoever changes the store takes it exclusive (a caller that goes on to change what it

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +79,18 @@ std::pair<pid_t, int> Spawn(const std::string& path, const std::vector<std::stri
   return {pid, pipe_fds[0]};
 }
 
+// A sanitizer's report in what a server printed fails the running test: a server ends with
+// _exit, so a report would not change its exit code.
+void CheckForSanitizerReports(const std::string& output) {
+  for (const char* mark : {"Sanitizer", "runtime error:"}) {
+    const size_t at = output.find(mark);
+    if (at != std::string::npos) {
+      ADD_FAILURE() << "the server reported: " << output.substr(at > 200 ? at - 200 : 0, 2000);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 uint16_t FreePort() {
@@ -133,6 +147,9 @@ ServerProcess::~ServerProcess() {
     WaitPid(pid_, 10s);
   }
   if (reader_.joinable()) reader_.join();
+  std::string output;
+  for (const auto& line : lines_) output += line + "\n";
+  CheckForSanitizerReports(output + partial_);
 }
 
 void ServerProcess::WriteIni(const std::string& text) { WriteFile(executable() + ".ini", text); }
@@ -166,6 +183,7 @@ RunResult ServerProcess::Run(const std::vector<std::string>& args,
     std::this_thread::sleep_for(2ms);
   }
   close(fd);
+  CheckForSanitizerReports(output);
   auto code = WaitPid(pid, std::max<std::chrono::milliseconds>(
                                 std::chrono::duration_cast<std::chrono::milliseconds>(
                                     end - std::chrono::steady_clock::now()),
