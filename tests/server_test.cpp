@@ -51,14 +51,8 @@ TEST(Server, StartsWithBannerAndStopsOnInterrupt) {
 
 TEST(Server, PortAlreadyTakenEndsWithThreeAfterSaving) {
   ServerProcess server;
-  const int blocker = socket(AF_INET6, SOCK_STREAM, 0);
-  const int off = 0;
-  setsockopt(blocker, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_any;
-  a.sin6_port = htons(server.port());
-  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  const int blocker = BindDualStack(server.port());
+  ASSERT_GE(blocker, 0);
   ASSERT_EQ(listen(blocker, 1), 0);
 
   const RunResult r = server.Run({"-run"});

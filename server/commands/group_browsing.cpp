@@ -2,6 +2,7 @@
 // group's access settings. All three hold the store's lock shared and change nothing.
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "commands/snapshot_cache.h"
 #include "host/settings.h"
@@ -9,6 +10,7 @@
 #include "net/server.h"
 #include "protocol/session_error.h"
 #include "store/data.h"
+#include "store/macro_path.h"
 
 namespace {
 
@@ -17,10 +19,23 @@ constexpr uint32_t kListReplySize = 28;
 constexpr uint32_t kAccessReplySize = 52;
 constexpr uint32_t kAccessItemSize = 8;
 
-platform::Guid RequestGuid(const CMVS5ClientSession& session) {
-  platform::Guid guid;
-  std::memcpy(guid.bytes.data(), session.request_bytes().data() + kHeaderSize, 16);
-  return guid;
+// The group a fetch or access request (header size 40, the GUID at 24) names, found with the
+// store's lock taken shared into `guard`. None, with the failure reply queued and no lock held,
+// when the request has another size (tested before the lock is taken) or no group has the GUID.
+const CMVS5MacroGroup* RequestedGroup(CMVS5ClientSession& session, const PacketHeader& request,
+                                      std::optional<platform::ScopedLock>& guard) {
+  if (request.header_size != kGroupRequestSize) {
+    session.SendStatus(StatusMalformed, u"Invalid packet header size", StateLoggedIn);
+    return nullptr;
+  }
+  CMVS5Data& data = session.server.settings.data;
+  guard.emplace(data.Lock(), platform::LockMode::Shared);
+  const CMVS5MacroGroup* group = data.FindGroup(LoadGuid(session.request_bytes().data() + 24));
+  if (group == nullptr) {
+    guard.reset();
+    session.SendStatus(StatusNotFound, u"Requested macro group was not found", StateLoggedIn);
+  }
+  return group;
 }
 
 // Where a reply's data part goes: right after its header in the send buffer when both fit,
@@ -66,21 +81,11 @@ void CMVS5ClientSession::ListGroups(const PacketHeader&) {
 }
 
 void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
-  if (request.header_size != kGroupRequestSize) {
-    SendStatus(StatusMalformed, u"Invalid packet header size", StateLoggedIn);
-    return;
-  }
-  const platform::Guid guid = RequestGuid(*this);
-  CMVS5Data& data = server.settings.data;
-  platform::ScopedLock guard(data.Lock(), platform::LockMode::Shared);
-  const CMVS5MacroGroup* group = data.FindGroup(guid);
-  if (group == nullptr) {
-    guard.Release();
-    SendStatus(StatusNotFound, u"Requested macro group was not found", StateLoggedIn);
-    return;
-  }
+  std::optional<platform::ScopedLock> guard;
+  const CMVS5MacroGroup* group = RequestedGroup(*this, request, guard);
+  if (group == nullptr) return;
   if (!CanSee(*group)) {
-    guard.Release();
+    guard.reset();
     SendStatus(StatusNoRights, u"Access to the requested group is denied for this user",
                StateLoggedIn);
     return;
@@ -88,7 +93,7 @@ void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
   PayloadRef snapshot;
   {
     platform::ScopedLock cache(server.snapshot_cache.lock, platform::LockMode::Exclusive);
-    snapshot = PayloadRef(FindSnapshot(server.snapshot_cache, guid, group->revision()));
+    snapshot = PayloadRef(FindSnapshot(server.snapshot_cache, group->guid(), group->revision()));
     if (!snapshot) {
       snapshot = PayloadRef(group->MakeSnapshot());
       AddSnapshot(server.snapshot_cache, snapshot.get());
@@ -101,7 +106,7 @@ void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
   platform::WriteCursor out(send_buffer_);
   PacketHeader::Write(out, static_cast<uint32_t>(header_size), snapshot->size, CommandGroup);
   group->WriteSummary(out, user_uid, user_flags & UserAdmin);
-  guard.Release();
+  guard.reset();
 
   const std::span<const std::byte> tree = snapshot->data();
   SetSentPayload(std::move(snapshot));  // released by the transfer step once the reply is out
@@ -109,19 +114,9 @@ void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
 }
 
 void CMVS5ClientSession::ReadGroupAccess(const PacketHeader& request) {
-  if (request.header_size != kGroupRequestSize) {
-    SendStatus(StatusMalformed, u"Invalid packet header size", StateLoggedIn);
-    return;
-  }
-  const platform::Guid guid = RequestGuid(*this);
-  CMVS5Data& data = server.settings.data;
-  platform::ScopedLock guard(data.Lock(), platform::LockMode::Shared);
-  const CMVS5MacroGroup* group = data.FindGroup(guid);
-  if (group == nullptr) {
-    guard.Release();
-    SendStatus(StatusNotFound, u"Requested macro group was not found", StateLoggedIn);
-    return;
-  }
+  std::optional<platform::ScopedLock> guard;
+  const CMVS5MacroGroup* group = RequestedGroup(*this, request, guard);
+  if (group == nullptr) return;
   const auto& entries = group->access_list();
   const uint64_t size = uint64_t{kAccessItemSize} * entries.size();
   const std::span<std::byte> items = ReplyData(*this, kAccessReplySize, size);
@@ -132,10 +127,10 @@ void CMVS5ClientSession::ReadGroupAccess(const PacketHeader& request) {
   }
   platform::WriteCursor header(send_buffer_);
   PacketHeader::Write(header, kAccessReplySize, static_cast<uint32_t>(size), CommandGroupAccess);
-  header.Bytes(guid.bytes.data(), guid.bytes.size());
+  header.Bytes(group->guid().bytes.data(), group->guid().bytes.size());
   header.U32(group->flags());
   header.U32(group->owner_uid());
   header.U32(static_cast<uint32_t>(entries.size()));
-  guard.Release();
+  guard.reset();
   SendPacket(StateLoggedIn, true, items);
 }

@@ -24,19 +24,6 @@ namespace testing_support {
 
 namespace {
 
-bool PortIsFree(uint16_t port) {
-  const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-  const int off = 0;
-  setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_any;
-  a.sin6_port = htons(port);
-  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 int ExitCode(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -93,20 +80,31 @@ void CheckForSanitizerReports(const std::string& output) {
 
 }  // namespace
 
+int BindDualStack(uint16_t port) {
+  const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int off = 0;
+  setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_any;
+  a.sin6_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
 uint16_t FreePort() {
   for (;;) {
-    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    const int off = 0;
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    const int fd = BindDualStack(0);
     sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_any;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     close(fd);
-    const uint16_t port = ntohs(a.sin6_port);
-    if (PortIsFree(port)) return port;
+    // Port 0 picks a free IPv6 port; it must be free for IPv4 too, hence the second bind.
+    const int again = BindDualStack(ntohs(a.sin6_port));
+    if (again < 0) continue;
+    close(again);
+    return ntohs(a.sin6_port);
   }
 }
 

@@ -17,7 +17,10 @@ namespace testing_support {
 
 using namespace std::chrono_literals;
 
-// A port that nobody listens on at the moment, on both 127.0.0.1 and ::1.
+// A TCP socket bound to port `port` of every IPv4 and IPv6 address, or -1 when it is taken.
+int BindDualStack(uint16_t port);
+
+// A port that nobody uses at the moment, on both 127.0.0.1 and ::1.
 uint16_t FreePort();
 
 // A temporary folder, removed with its content on destruction.
