@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -210,6 +213,40 @@ TEST_F(Loop, SendToAClosedPeerFailsWithoutSignal) {
   int error = 0;
   for (int i = 0; i < 100 && error == 0; ++i) error = s.Send("data", 4).error;
   EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
+// Out of descriptors: the waiting connection is closed rather than left in the queue, and once
+// descriptors are free again connections are accepted as before.
+void AcceptWithoutDescriptors(Socket& listener, int client) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = 64;
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(10);
+  std::vector<int> filler;
+  for (int fd; (fd = dup(0)) >= 0;) filler.push_back(fd);
+  sockaddr_in6 peer{};
+  if (listener.Accept(peer)) _exit(11);
+  // Closed by the server: end of stream or a reset, within a second.
+  pollfd p{client, POLLIN, 0};
+  if (poll(&p, 1, 1000) != 1) _exit(12);
+  char byte;
+  if (recv(client, &byte, 1, 0) > 0) _exit(13);
+  fcntl(listener.fd(), F_SETFL, O_NONBLOCK);
+  if (listener.Accept(peer)) _exit(14);
+  if (errno != EAGAIN) _exit(15);  // nothing left queued
+  for (int fd : filler) close(fd);
+  _exit(0);
+}
+
+TEST_F(Loop, AcceptOutOfDescriptorsClosesTheWaitingConnection) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int client = Connect();
+  EXPECT_EXIT(AcceptWithoutDescriptors(listener_, client), ::testing::ExitedWithCode(0), "");
+  close(client);
+  const int next = Connect();
+  sockaddr_in6 peer{};
+  EXPECT_TRUE(listener_.Accept(peer));
+  close(next);
 }
 
 TEST(AddressToString, UsesTheBracketedForm) {

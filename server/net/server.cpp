@@ -79,27 +79,16 @@ int CMVServer5::AcceptLoop() {
   settings.WriteLog("%s", kStars);
   settings.WriteLog("* Ready and waiting for connections");
 
+  uint64_t last_housekeeping = platform::TickCount64();
   while (!process.stop.load()) {
-    if (!accept_event.Wait(kAcceptWaitMs)) {
-      Housekeeping();
-      continue;
+    if (accept_event.Wait(kAcceptWaitMs)) {
+      AcceptOne(listener);
+      // A steady stream of connections must not put the housekeeping off for ever: finished
+      // sessions keep their sockets until they are destroyed, and the auto-save would wait too.
+      if (platform::TickCount64() - last_housekeeping < kAcceptWaitMs) continue;
     }
-    listener.EnumNetworkEvents();
-    sockaddr_in6 peer{};
-    platform::Socket connection = listener.Accept(peer);
-    if (!connection) continue;
-    std::unique_ptr<CMVS5ClientSession> session =
-        CMVS5ClientSession::CreateSession(*this, connection);
-    if (!session) continue;  // `connection` still owns the socket and closes it
-    settings.WriteLog("* Client connected from %s, session 0x%08X",
-                      platform::AddressToString(peer).c_str(), session->log_handle());
-    session->client_address = peer.sin6_addr;
-    CMVS5ClientSession* armed = session.get();
-    {
-      platform::ScopedLock guard(session_list_lock, platform::LockMode::Exclusive);
-      active_sessions.push_back(std::move(session));
-    }
-    armed->ArmWait();  // from here on the session's callback may run
+    Housekeeping();
+    last_housekeeping = platform::TickCount64();
   }
 
   settings.WriteLog("* Exiting...");
@@ -112,6 +101,24 @@ int CMVServer5::AcceptLoop() {
   FreeSnapshotCache();
   listener.Close();
   return 0;
+}
+
+void CMVServer5::AcceptOne(platform::Socket& listener) {
+  listener.EnumNetworkEvents();
+  sockaddr_in6 peer{};
+  platform::Socket connection = listener.Accept(peer);
+  if (!connection) return;
+  std::unique_ptr<CMVS5ClientSession> session = CMVS5ClientSession::CreateSession(*this, connection);
+  if (!session) return;  // `connection` still owns the socket and closes it
+  settings.WriteLog("* Client connected from %s, session 0x%08X",
+                    platform::AddressToString(peer).c_str(), session->log_handle());
+  session->client_address = peer.sin6_addr;
+  CMVS5ClientSession* armed = session.get();
+  {
+    platform::ScopedLock guard(session_list_lock, platform::LockMode::Exclusive);
+    active_sessions.push_back(std::move(session));
+  }
+  armed->ArmWait();  // from here on the session's callback may run
 }
 
 void CMVServer5::Housekeeping() {

@@ -13,6 +13,7 @@
 
 #include "platform/pool.h"
 #include "platform/rwlock.h"
+#include "platform/socket.h"
 #include "protocol/shared_payload.h"
 
 class CMVS5Settings;
@@ -60,6 +61,8 @@ class CMVServer5 {
   std::vector<std::unique_ptr<CMVS5ClientSession>> retired_sessions;  // awaiting destruction
 
  private:
+  // Accepts one connection and starts its session.
+  void AcceptOne(platform::Socket& listener);
   void Housekeeping();
   void AutoSave();
   // REQUIRES: no session callback can run any more.

@@ -47,7 +47,9 @@ class Socket {
   bool SetOption(int level, int name, int value);
   bool Bind(const sockaddr_in6& address);
   bool Listen(int backlog);
-  // Accepts one pending connection; the new socket is not bound to any event yet.
+  // Accepts one pending connection; the new socket is not bound to any event yet. When the
+  // process is out of descriptors, the pending connection is closed at once instead (the result
+  // is invalid), so that it does not stay queued and fail every later accept.
   Socket Accept(sockaddr_in6& peer);
 
   // Binds the socket's `mask` events to `event`; EventSelect(nullptr, 0) unbinds them, after

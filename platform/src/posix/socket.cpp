@@ -59,6 +59,25 @@ struct SocketCore {
   }
 };
 
+namespace {
+
+// A descriptor held in reserve. When the process has none left, accept fails and the connection
+// stays queued, so every later accept would fail the same way at once; giving the reserve up for
+// a moment lets the connection be accepted and closed, and the queue move on.
+std::mutex spare_mu;
+int spare_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+
+void RefuseOneConnection(int listener) {
+  std::lock_guard lock(spare_mu);
+  if (spare_fd < 0) return;
+  close(spare_fd);
+  const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) close(fd);
+  spare_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+}  // namespace
+
 void posix::OnSocketReady(SocketCore& s, uint32_t ev) {
   std::lock_guard lock(s.mu);
   if (s.event == nullptr) return;
@@ -115,6 +134,7 @@ Socket Socket::Accept(sockaddr_in6& peer) {
   std::lock_guard lock(s.mu);
   socklen_t length = sizeof peer;
   const int fd = accept4(s.fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE)) RefuseOneConnection(s.fd);
   s.enabled |= kAccept;
   pollfd p{s.fd, POLLIN, 0};
   if (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) s.Record(kAccept);  // another one waits
