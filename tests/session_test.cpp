@@ -105,3 +105,26 @@ TEST(Session, ManySessionsLoggingAtOnceWriteWholeLines) {
 
 }  // namespace
 }  // namespace testing_support
+
+namespace testing_support {
+namespace {
+
+TEST(Session, FinishedSessionsAreDestroyedWhileConnectionsKeepComing) {
+  ServerProcess server;
+  ASSERT_TRUE(server.StartAndWaitReady());
+  size_t destroyed_while_busy = 0;
+  // A new connection every 50 ms for 1.5 s: never a 300 ms pause without one.
+  for (int i = 0; i < 30; ++i) {
+    {
+      TestClient client(server.port());
+      ASSERT_TRUE(client.ReadWelcome());
+    }
+    std::this_thread::sleep_for(50ms);
+    destroyed_while_busy = server.CountLines(", session destroyed");
+  }
+  EXPECT_GE(destroyed_while_busy, 20u);
+  EXPECT_EQ(server.Stop(), 1);
+}
+
+}  // namespace
+}  // namespace testing_support
