@@ -20,6 +20,7 @@
 
 #include "commands/snapshot_cache.h"
 #include "host/log.h"
+#include "platform/pool.h"
 #include "host/default_objects.h"
 #include "store/macro_group.h"
 #include "support/in_process_server.h"
@@ -53,6 +54,7 @@ void EchoRun(uint16_t port, int connections, double seconds) {
   }
   std::vector<size_t> got(connections, 0);
   uint64_t replies = 0;
+  const uint64_t callbacks_before = platform::PoolCallbackCount();
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   epoll_event events[256];
@@ -72,9 +74,13 @@ void EchoRun(uint16_t port, int connections, double seconds) {
     }
   }
   const double took = Seconds(Clock::now() - start);
+  const uint64_t callbacks = platform::PoolCallbackCount() - callbacks_before;
   close(ep);
-  std::printf("echo connections=%d requests=%llu seconds=%.2f requests_per_second=%.0f\n",
-              connections, static_cast<unsigned long long>(replies), took, replies / took);
+  std::printf(
+      "echo connections=%d requests=%llu seconds=%.2f requests_per_second=%.0f "
+      "callbacks_per_request=%.2f\n",
+      connections, static_cast<unsigned long long>(replies), took, replies / took,
+      replies ? static_cast<double>(callbacks) / replies : 0.0);
 }
 
 // Each worker connects, reads the welcome, logs in and closes, over and over.

@@ -66,4 +66,7 @@ class Wait {
 // Number of worker threads of the pool (started on first use).
 unsigned PoolThreadCount();
 
+// Callbacks the pool has run since the process started (for benchmarks).
+uint64_t PoolCallbackCount();
+
 }  // namespace platform

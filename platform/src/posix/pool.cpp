@@ -82,6 +82,7 @@ class Pool {
   std::multimap<Clock::time_point, WaitCore*> timers;
   Clock::time_point sleep_until = Clock::time_point::max();
   unsigned threads_ = 0;
+  uint64_t callbacks = 0;  // guarded by mu
 
   // REQUIRES: mu held.
   void Dispatch(const std::shared_ptr<WaitCore>& w, uint32_t result) {
@@ -150,6 +151,7 @@ class Pool {
       queue.pop_front();
       if (w->closed) continue;  // cancelled before it started
       ++w->running;
+      ++callbacks;
       current = w.get();
       lock.unlock();
       w->callback(w->context, result);
@@ -362,5 +364,11 @@ void Wait::Close() {
 }
 
 unsigned PoolThreadCount() { return ThePool().threads_; }
+
+uint64_t PoolCallbackCount() {
+  Pool& p = ThePool();
+  std::lock_guard lock(p.mu);
+  return p.callbacks;
+}
 
 }  // namespace platform
