@@ -1,10 +1,11 @@
-// Events, thread-pool waits and the reactor thread that drives sockets and timeouts.
+// Events, thread-pool waits, and the workers that take socket readiness and timeouts from epoll.
 //
 // One mutex (PoolMutex) guards all event, wait and timer state, so that arming, signalling,
 // timing out and closing are simple to reason about; it is held only for list updates, never
 // while a callback runs or a system call blocks.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,34 +61,48 @@ namespace {
   std::abort();
 }
 
+using Item = std::pair<std::shared_ptr<WaitCore>, uint32_t>;
+
+// Set on a worker while it turns an event it took from epoll into callbacks: those then run on
+// that same worker, so that a request costs one thread wake-up, not a hand-over to another.
+thread_local std::vector<Item>* t_taken = nullptr;
+
+// Every worker waits in epoll_wait for one event at a time: socket readiness, the timer
+// descriptor (the earliest wait timeout) or the wake-up descriptor (work queued by a thread that
+// is not handling an event). The worker that takes an event runs the callback it leads to.
 class Pool {
  public:
   Pool() {
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
     wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (epoll_fd_ < 0 || wake_fd_ < 0) Fatal("epoll/eventfd");
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = 0;  // key 0 is the wake-up descriptor
-    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &ev) != 0) Fatal("epoll_ctl");
+    timer_fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (epoll_fd_ < 0 || wake_fd_ < 0 || timer_fd_ < 0) Fatal("epoll/eventfd/timerfd");
+    // Edge-triggered: each write or expiry wakes one worker, which then looks at the queue.
+    for (const auto& [fd, key] : {std::pair{wake_fd_, kWakeKey}, std::pair{timer_fd_, kTimerKey}}) {
+      epoll_event ev{};
+      ev.events = EPOLLIN | EPOLLET;
+      ev.data.u64 = key;
+      if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl");
+    }
     threads_ = std::max(4u, 2 * std::thread::hardware_concurrency());
     for (unsigned i = 0; i < threads_; ++i) std::thread([this] { Work(); }).detach();
-    std::thread([this] { React(); }).detach();
   }
 
   std::mutex mu;
-  std::condition_variable work_cv;
   std::condition_variable idle_cv;  // a callback returned while someone closes its wait
-  std::deque<std::pair<std::shared_ptr<WaitCore>, uint32_t>> queue;
+  std::deque<Item> queue;           // callbacks no worker has taken yet
   std::multimap<Clock::time_point, WaitCore*> timers;
-  Clock::time_point sleep_until = Clock::time_point::max();
   unsigned threads_ = 0;
   uint64_t callbacks = 0;  // guarded by mu
 
   // REQUIRES: mu held.
   void Dispatch(const std::shared_ptr<WaitCore>& w, uint32_t result) {
+    if (t_taken != nullptr) {
+      t_taken->emplace_back(w, result);
+      return;
+    }
     queue.emplace_back(w, result);
-    work_cv.notify_one();
+    Wake();
   }
 
   // REQUIRES: mu held. Removes the wait from its event and its timer.
@@ -98,7 +113,7 @@ class Pool {
       w->event = nullptr;
     }
     if (w->has_timer) {
-      timers.erase(w->timer);
+      timers.erase(w->timer);  // the timer descriptor may still fire for it: nothing is due then
       w->has_timer = false;
     }
   }
@@ -107,12 +122,7 @@ class Pool {
   void AddTimer(WaitCore* w, Clock::time_point deadline) {
     w->timer = timers.emplace(deadline, w);
     w->has_timer = true;
-    if (deadline < sleep_until) {
-      sleep_until = deadline;
-      const uint64_t one = 1;
-      // A full counter already means a pending wake-up.
-      (void)!write(wake_fd_, &one, sizeof one);
-    }
+    if (deadline < timer_set_for_) SetTimer(deadline);
   }
 
   uint64_t Register(std::shared_ptr<SocketCore> socket, int fd) {
@@ -143,72 +153,123 @@ class Pool {
   }
 
  private:
+  static constexpr uint64_t kWakeKey = 1;
+  static constexpr uint64_t kTimerKey = 2;  // socket keys come after
+
+  void Wake() {
+    const uint64_t one = 1;
+    (void)!write(wake_fd_, &one, sizeof one);  // a full counter is a pending wake-up already
+  }
+
+  // REQUIRES: mu held. Arms the timer descriptor for `deadline` (none: disarmed).
+  void SetTimer(Clock::time_point deadline) {
+    timer_set_for_ = deadline;
+    itimerspec when{};
+    if (deadline != Clock::time_point::max()) {
+      // steady_clock is CLOCK_MONOTONIC; an all-zero time would disarm instead.
+      const auto ns = std::max<int64_t>(
+          1, std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch())
+                 .count());
+      when.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    }
+    if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &when, nullptr) != 0) Fatal("timerfd");
+  }
+
+  // REQUIRES: mu held.
+  void FireTimers() {
+    const auto now = Clock::now();
+    while (!timers.empty() && timers.begin()->first <= now) {
+      WaitCore* w = timers.begin()->second;
+      timers.erase(timers.begin());
+      w->has_timer = false;
+      auto& armed = w->event->armed;
+      armed.erase(std::find(armed.begin(), armed.end(), w));
+      w->event = nullptr;
+      Dispatch(*w->member, kWaitTimeout);
+    }
+    SetTimer(timers.empty() ? Clock::time_point::max() : timers.begin()->first);
+  }
+
+  void Handle(const epoll_event& ev) {
+    uint64_t count;
+    switch (ev.data.u64) {
+      case kWakeKey:
+        (void)!read(wake_fd_, &count, sizeof count);  // the caller looks at the queue next
+        return;
+      case kTimerKey: {
+        (void)!read(timer_fd_, &count, sizeof count);
+        std::lock_guard lock(mu);
+        FireTimers();
+        return;
+      }
+    }
+    std::shared_ptr<SocketCore> socket;
+    {
+      std::lock_guard registry_lock(registry_mu_);
+      auto it = registry_.find(ev.data.u64);
+      if (it != registry_.end()) socket = it->second;
+    }
+    if (socket) posix::OnSocketReady(*socket, ev.events);
+  }
+
+  void Run(Item& item) {
+    std::unique_lock lock(mu);
+    const std::shared_ptr<WaitCore>& w = item.first;
+    if (w->closed) return;  // cancelled before it started
+    ++w->running;
+    ++callbacks;
+    current = w.get();
+    lock.unlock();
+    w->callback(w->context, item.second);
+    lock.lock();
+    current = nullptr;
+    if (--w->running == 0) idle_cv.notify_all();
+  }
+
   void Work() {
-    std::unique_lock lock(mu);
+    std::vector<Item> taken;
     for (;;) {
-      work_cv.wait(lock, [this] { return !queue.empty(); });
-      auto [w, result] = std::move(queue.front());
-      queue.pop_front();
-      if (w->closed) continue;  // cancelled before it started
-      ++w->running;
-      ++callbacks;
-      current = w.get();
-      lock.unlock();
-      w->callback(w->context, result);
-      lock.lock();
-      current = nullptr;
-      if (--w->running == 0) idle_cv.notify_all();
-    }
-  }
-
-  void React() {
-    epoll_event events[256];
-    std::unique_lock lock(mu);
-    for (;;) {
-      const auto now = Clock::now();
-      while (!timers.empty() && timers.begin()->first <= now) {
-        WaitCore* w = timers.begin()->second;
-        timers.erase(timers.begin());
-        w->has_timer = false;
-        auto& armed = w->event->armed;
-        armed.erase(std::find(armed.begin(), armed.end(), w));
-        w->event = nullptr;
-        Dispatch(*w->member, kWaitTimeout);
+      Item item;
+      {
+        std::lock_guard lock(mu);
+        if (!queue.empty()) {
+          item = std::move(queue.front());
+          queue.pop_front();
+          // One read of the wake-up descriptor may stand for many queued callbacks: pass the
+          // rest on, so that another worker takes the next one.
+          if (!queue.empty()) Wake();
+        }
       }
-      int timeout_ms = -1;
-      sleep_until = Clock::time_point::max();
-      if (!timers.empty()) {
-        sleep_until = timers.begin()->first;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(sleep_until - now).count();
-        timeout_ms = static_cast<int>(std::min<int64_t>(left, 1 << 30));
+      if (item.first) {
+        Run(item);
+        continue;
       }
-      lock.unlock();
-      const int n = epoll_wait(epoll_fd_, events, 256, timeout_ms);
+      epoll_event ev;
+      const int n = epoll_wait(epoll_fd_, &ev, 1, -1);
       if (n < 0 && errno != EINTR) Fatal("epoll_wait");
-      for (int i = 0; i < n; ++i) {
-        const uint64_t key = events[i].data.u64;
-        if (key == 0) {
-          uint64_t count;
-          (void)!read(wake_fd_, &count, sizeof count);
-          continue;
-        }
-        std::shared_ptr<SocketCore> socket;
-        {
-          std::lock_guard registry_lock(registry_mu_);
-          auto it = registry_.find(key);
-          if (it != registry_.end()) socket = it->second;
-        }
-        if (socket) posix::OnSocketReady(*socket, events[i].events);
+      if (n != 1) continue;
+      t_taken = &taken;
+      Handle(ev);
+      t_taken = nullptr;
+      if (taken.empty()) continue;
+      if (taken.size() > 1) {  // more than one callback: the others go to other workers
+        std::lock_guard lock(mu);
+        for (size_t i = 1; i < taken.size(); ++i) queue.push_back(std::move(taken[i]));
+        Wake();
       }
-      lock.lock();
+      Item first = std::move(taken.front());
+      taken.clear();
+      Run(first);
     }
   }
 
+  Clock::time_point timer_set_for_ = Clock::time_point::max();
   int epoll_fd_ = -1;
   int wake_fd_ = -1;
+  int timer_fd_ = -1;
   std::mutex registry_mu_;
   std::unordered_map<uint64_t, std::shared_ptr<SocketCore>> registry_;
-  uint64_t last_key_ = 0;
+  uint64_t last_key_ = kTimerKey;
 
  public:
   static thread_local WaitCore* current;  // the wait whose callback this thread runs
