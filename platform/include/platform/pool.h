@@ -1,5 +1,6 @@
-// The thread pool: a fixed set of worker threads over one epoll reactor with timers (no thread
-// per wait). Waits run their callback once per arming, on a worker thread.
+// The thread pool: a fixed set of worker threads sharing one epoll set with the sockets, the wait
+// timeouts and a wake-up descriptor (no thread per wait). The worker that takes an event runs the
+// callback it leads to. Waits run their callback once per arming, on a worker thread.
 //
 // A Wait is created in a CleanupGroup. Arm() waits once on an event with a relative timeout: the
 // callback runs with kWaitSignalled when the event is or becomes set (taking the signal), or with
