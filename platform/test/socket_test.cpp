@@ -56,6 +56,14 @@ class Loop : public ::testing::Test {
     EXPECT_TRUE(s.EventSelect(&event, kRead | kWrite | kClose));
     return s;
   }
+  // A connection accepted and bound to `event`, with its first FD_WRITE already taken.
+  Socket Settled(Event& event, int& client) {
+    client = Connect();
+    Socket s = AcceptBound(event);
+    EXPECT_TRUE(event.Wait(1000));
+    EXPECT_EQ(s.EnumNetworkEvents(), kWrite);
+    return s;
+  }
   static void Write(int fd, const std::string& text) {
     ASSERT_EQ(send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
   }
@@ -85,10 +93,8 @@ TEST_F(Loop, WriteIsRecordedOnceAfterBinding) {
 
 TEST_F(Loop, ReadIsRecordedAgainOnlyByAReceive) {
   Event event;
-  const int client = Connect();
-  Socket s = AcceptBound(event);
-  ASSERT_TRUE(event.Wait(1000));
-  s.EnumNetworkEvents();
+  int client;
+  Socket s = Settled(event, client);
 
   Write(client, "abc");
   ASSERT_TRUE(event.Wait(1000));
@@ -107,10 +113,8 @@ TEST_F(Loop, ReadIsRecordedAgainOnlyByAReceive) {
 
 TEST_F(Loop, CloseWaitsUntilUnreadDataIsConsumed) {
   Event event;
-  const int client = Connect();
-  Socket s = AcceptBound(event);
-  ASSERT_TRUE(event.Wait(1000));
-  s.EnumNetworkEvents();
+  int client;
+  Socket s = Settled(event, client);
 
   Write(client, "xyz");
   shutdown(client, SHUT_WR);
@@ -127,10 +131,8 @@ TEST_F(Loop, CloseWaitsUntilUnreadDataIsConsumed) {
 
 TEST_F(Loop, ResetRecordsCloseAtOnce) {
   Event event;
-  const int client = Connect();
-  Socket s = AcceptBound(event);
-  ASSERT_TRUE(event.Wait(1000));
-  s.EnumNetworkEvents();
+  int client;
+  Socket s = Settled(event, client);
 
   Write(client, "unread");
   ASSERT_TRUE(event.Wait(1000));
