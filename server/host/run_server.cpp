@@ -1,11 +1,12 @@
 #include "host/run_server.h"
 
 #include <memory>
+#include <vector>
 
+#include "host/default_objects.h"
 #include "host/process_state.h"
 #include "host/settings.h"
 #include "net/server.h"
-#include "host/default_objects.h"
 
 namespace {
 
