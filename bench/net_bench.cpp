@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,5 @@
 // The read side of the group commands: list the visible groups, fetch a group's tree, read a
 // group's access settings. All three hold the store's lock shared and change nothing.
-#include <cstring>
 #include <new>
 #include <optional>
 
@@ -90,6 +89,10 @@ void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
                StateLoggedIn);
     return;
   }
+  // Names of groups made by clients keep this header within bounds; one read from a data file
+  // might not, and must not be written past the send buffer.
+  const uint64_t header_size = kHeaderSize + uint64_t{group->SummarySize()};
+  if (header_size > kMaxHeaderSize) throw MessageText{"! Invalid packet header size"};
   PayloadRef snapshot;
   {
     platform::ScopedLock cache(server.snapshot_cache.lock, platform::LockMode::Exclusive);
@@ -99,10 +102,6 @@ void CMVS5ClientSession::FetchGroup(const PacketHeader& request) {
       AddSnapshot(server.snapshot_cache, snapshot.get());
     }
   }
-  // Names of groups made by clients keep this header within bounds; one read from a data file
-  // might not, and must not be written past the send buffer.
-  const uint64_t header_size = kHeaderSize + uint64_t{group->SummarySize()};
-  if (header_size > kMaxHeaderSize) throw MessageText{"! Invalid packet header size"};
   platform::WriteCursor out(send_buffer_);
   PacketHeader::Write(out, static_cast<uint32_t>(header_size), snapshot->size, CommandGroup);
   group->WriteSummary(out, user_uid, user_flags & UserAdmin);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 
@@ -56,12 +57,8 @@ void WriteLogLine(std::string_view message) {
     return;
   }
   const std::u16string wide = platform::ToUtf16(line);
-  std::vector<unsigned char> bytes;
-  bytes.reserve(wide.size() * 2);
-  for (char16_t c : wide) {
-    bytes.push_back(static_cast<unsigned char>(c & 0xFF));
-    bytes.push_back(static_cast<unsigned char>(c >> 8));
-  }
+  std::vector<std::byte> bytes(wide.size() * 2);
+  platform::WriteCursor(bytes).Utf16(wide);
   WriteAll(fd, bytes.data(), bytes.size());
 }
 

@@ -3,8 +3,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cstring>
-
 #include "host/console_ctrl.h"
 #include "host/process_state.h"
 #include "host/settings.h"

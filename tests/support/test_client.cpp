@@ -31,10 +31,9 @@ PacketBuilder& PacketBuilder::Zeros(size_t n) {
 }
 
 PacketBuilder& PacketBuilder::Utf16(std::u16string_view text) {
-  for (char16_t c : text) {
-    extension_.push_back(static_cast<std::byte>(c & 0xFF));
-    extension_.push_back(static_cast<std::byte>(c >> 8));
-  }
+  const size_t at = extension_.size();
+  extension_.resize(at + text.size() * 2);
+  platform::WriteCursor(std::span(extension_).subspan(at)).Utf16(text);
   return *this;
 }
 
